@@ -1,0 +1,128 @@
+#include "testing/test_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+int saved_stdout = -1;
+FILE* capture_file = nullptr;
+
+std::string read_fd(int fd) {
+  std::string text;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+  return text;
+}
+
+}  // namespace
+
+void begin_stdout_capture() {
+  fflush(stdout);
+  capture_file = tmpfile();
+  saved_stdout = dup(STDOUT_FILENO);
+  dup2(fileno(capture_file), STDOUT_FILENO);
+}
+
+std::string end_stdout_capture() {
+  fflush(stdout);
+  dup2(saved_stdout, STDOUT_FILENO);
+  close(saved_stdout);
+  saved_stdout = -1;
+  rewind(capture_file);
+  std::string text = read_fd(fileno(capture_file));
+  fclose(capture_file);
+  capture_file = nullptr;
+  return text;
+}
+
+std::string make_temp_dir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "o1test.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
+}
+
+void remove_tree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::vector<uint8_t> read_file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool write_file_bytes(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
+}
+
+int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int()>& body) {
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {file_size_limit, file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int status = body();
+    fflush(stdout);
+    _exit(status);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::string& stdin_text) {
+  process_result result{-1, {}, {}};
+  std::string input_path = make_temp_dir();
+  std::string input_file = input_path + "/stdin";
+  write_file_bytes(input_file, std::span(reinterpret_cast<const uint8_t*>(stdin_text.data()),
+                                         stdin_text.size()));
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(input_file.c_str(), O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  // Standard error is small in every test; read standard output first.
+  result.output = read_fd(out_pipe[0]);
+  result.errors = read_fd(err_pipe[0]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  remove_tree(input_path);
+  return result;
+}

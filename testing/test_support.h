@@ -1,0 +1,46 @@
+#ifndef O1PC98MAP_TESTING_TEST_SUPPORT_H_
+#define O1PC98MAP_TESTING_TEST_SUPPORT_H_
+
+// Helpers shared by the tests: capturing what the code under test prints,
+// scratch directories, whole-file reads and writes, and child processes.
+
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+// Standard output of the process goes to a scratch file between the two
+// calls; end_stdout_capture returns every byte printed meanwhile.
+void begin_stdout_capture();
+std::string end_stdout_capture();
+
+// A new empty directory under the system's temporary directory, and its
+// removal with everything below it.
+std::string make_temp_dir();
+void remove_tree(const std::string& path);
+
+std::vector<uint8_t> read_file_bytes(const std::string& path);
+bool write_file_bytes(const std::string& path, std::span<const uint8_t> bytes);
+bool file_exists(const std::string& path);
+
+// Runs body in a forked child whose file-size limit is file_size_limit bytes
+// (SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk).
+// Returns the child's exit status, or -1 when it did not exit normally.
+int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int()>& body);
+
+// Result of running a program.
+struct process_result {
+  int exit_status;     // -1 when the program did not exit normally
+  std::string output;  // everything it wrote to standard output
+  std::string errors;  // everything it wrote to standard error
+};
+
+// Runs argv[0] with the given arguments in directory cwd, feeding it
+// stdin_text on standard input (then end of input).
+process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::string& stdin_text);
+
+#endif  // O1PC98MAP_TESTING_TEST_SUPPORT_H_
