@@ -21,7 +21,8 @@ std::string read_fd(int fd) {
   std::string text;
   char chunk[4096];
   ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+  while ((n = read(fd, chunk, sizeof chunk)) > 0)
+    text.append(chunk, static_cast<size_t>(n));
   return text;
 }
 
@@ -64,7 +65,8 @@ std::vector<uint8_t> read_file_bytes(const std::string& path) {
 
 bool write_file_bytes(const std::string& path, std::span<const uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 
@@ -89,6 +91,101 @@ int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int
   return WEXITSTATUS(status);
 }
 
+namespace {
+
+// In a forked child: puts the given descriptors in place of standard input,
+// output and error, enters cwd and executes argv; never returns.
+[[noreturn]] void exec_in_child(const std::vector<std::string>& argv, const std::string& cwd,
+                                int in, int out, int err) {
+  dup2(in, STDIN_FILENO);
+  dup2(out, STDOUT_FILENO);
+  dup2(err, STDERR_FILENO);
+  if (chdir(cwd.c_str()) != 0) _exit(127);
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+}  // namespace
+
+process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::string& stdin_text, rlim_t file_size_limit) {
+  process_result result{-1, {}, {}};
+  std::string input_path = make_temp_dir();
+  std::string input_file = input_path + "/stdin";
+  write_file_bytes(input_file, std::span(reinterpret_cast<const uint8_t*>(stdin_text.data()),
+                                         stdin_text.size()));
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+    struct rlimit limit = {file_size_limit, file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    exec_in_child(argv, cwd, open(input_file.c_str(), O_RDONLY), out_pipe[1], err_pipe[1]);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  result.output = read_fd(out_pipe[0]);
+  result.errors = read_fd(err_pipe[0]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
+  remove_tree(input_path);
+  return result;
+}
+
+process_result run_program_limited_at_prompt(const std::vector<std::string>& argv,
+                                             const std::string& cwd, const std::string& prompt,
+                                             const std::string& answer, rlim_t file_size_limit) {
+  process_result result{-1, {}, {}};
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    exec_in_child(argv, cwd, in_pipe[0], out_pipe[1], err_pipe[1]);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  char chunk[4096];
+  ssize_t n;
+  while (result.output.find(prompt) == std::string::npos &&
+         (n = read(out_pipe[0], chunk, sizeof chunk)) > 0) {
+    result.output.append(chunk, static_cast<size_t>(n));
+  }
+  if (result.output.find(prompt) != std::string::npos) {
+    struct rlimit limit = {file_size_limit, file_size_limit};
+    prlimit(pid, RLIMIT_FSIZE, &limit, nullptr);
+    void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+    ssize_t sent = write(in_pipe[1], answer.data(), answer.size());
+    (void)sent;
+    signal(SIGPIPE, previous);
+  }
+  close(in_pipe[1]);
+  result.output += read_fd(out_pipe[0]);
+  result.errors = read_fd(err_pipe[0]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
+  return result;
+}
+
 process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
                            const std::string& stdin_text) {
   process_result result{-1, {}, {}};
@@ -109,7 +206,8 @@ process_result run_program(const std::vector<std::string>& argv, const std::stri
     close(err_pipe[0]);
     if (chdir(cwd.c_str()) != 0) _exit(127);
     std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& arg : argv)
+      args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
@@ -122,7 +220,8 @@ process_result run_program(const std::vector<std::string>& argv, const std::stri
   close(out_pipe[0]);
   close(err_pipe[0]);
   int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
   remove_tree(input_path);
   return result;
 }

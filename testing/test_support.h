@@ -43,4 +43,19 @@ struct process_result {
 process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
                            const std::string& stdin_text);
 
+// The same with a file-size limit of file_size_limit bytes on the program
+// (SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk).
+process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::string& stdin_text, rlim_t file_size_limit);
+
+// Runs argv[0] in directory cwd with standard input on a pipe. Once its
+// standard output has shown prompt, lowers the program's file-size limit to
+// file_size_limit bytes (SIGXFSZ ignored), then sends answer and ends the
+// input. Lets a test make a later file of a run fail after earlier ones
+// were written in full. When prompt never shows, no limit is set and
+// nothing is sent.
+process_result run_program_limited_at_prompt(const std::vector<std::string>& argv,
+                                             const std::string& cwd, const std::string& prompt,
+                                             const std::string& answer, rlim_t file_size_limit);
+
 #endif  // O1PC98MAP_TESTING_TEST_SUPPORT_H_

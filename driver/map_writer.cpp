@@ -1,0 +1,71 @@
+#include "driver/map_writer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "bitmap/bitmap.h"
+
+namespace {
+
+// True when the name is taken by any directory entry: a file, a directory,
+// or a symbolic link (even one that leads nowhere). A failed lookup counts
+// as a free name.
+bool name_is_taken(const char* file_name) {
+  std::error_code error;
+  std::filesystem::file_status status = std::filesystem::symlink_status(file_name, error);
+  if (error) return false;
+  return status.type() != std::filesystem::file_type::not_found &&
+         status.type() != std::filesystem::file_type::none;
+}
+
+// A name already in use may be replaced only when the user agrees.
+bool may_write(const char* file_name, int overwrite) {
+  if (overwrite || !name_is_taken(file_name)) return true;
+  printf("'%s' already exists\n", file_name);
+  return ask_yes_no("overwrite ?") > 0;
+}
+
+}  // namespace
+
+int write_map_bitmap(const char* file_name, const raster* picture, int overwrite) {
+  bitmap_header header = {};
+  if (make_bitmap_header(&header, static_cast<uint32_t>(picture->width), picture->height,
+                         static_cast<uint16_t>(picture->bit_count)) < 0) {
+    puts("error: create bitmap header");
+    return -1;
+  }
+  if (!may_write(file_name, overwrite)) return -1;
+
+  FILE* file = fopen(file_name, "wb");
+  if (file == nullptr) {
+    printf("error: open '%s'\n", file_name);
+    return -1;
+  }
+  // The writer does not check its row writes, so the stream's own error flag
+  // and the final flush in fclose decide whether every byte reached the file.
+  int written = write_bitmap(file, &header, picture->palette, picture->pixels.get()) >= 0;
+  if (written && ferror(file)) written = 0;
+  if (fclose(file) != 0) written = 0;
+  if (!written) {
+    printf("error: write bitmap '%s'\n", file_name);
+    return -1;
+  }
+  return 0;
+}
+
+int ask_yes_no(const char* question) {
+  printf("%s (Y or N): ", question);
+  fflush(stdout);
+  for (;;) {
+    int answer = getchar();
+    if (answer == 'Y' || answer == 'y') return 1;
+    if (answer == 'N' || answer == 'n') return 0;
+    if (answer == EOF) {
+      // No answer will ever come: refuse, and end the prompt's line so that
+      // the next message starts on a line of its own.
+      putchar('\n');
+      return 0;
+    }
+  }
+}
