@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,13 @@ inline std::vector<uint8_t> pattern(size_t size, uint8_t seed = 1) {
   std::vector<uint8_t> bytes(size);
   for (size_t i = 0; i < size; ++i)
     bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 253);
+  return bytes;
+}
+
+// A buffer of size bytes of fill whose beginning holds head.
+inline std::vector<uint8_t> filled_after(std::span<const uint8_t> head, size_t size, uint8_t fill) {
+  std::vector<uint8_t> bytes(size, fill);
+  std::copy_n(head.begin(), std::min(head.size(), size), bytes.begin());
   return bytes;
 }
 
