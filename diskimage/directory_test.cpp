@@ -11,6 +11,10 @@
 
 namespace {
 
+class DirectoryGeometry : public GeometryTest {};
+INSTANTIATE_TEST_SUITE_P(AllGeometries, DirectoryGeometry, testing::ValuesIn(all_geometries),
+                         geometry_test_name);
+
 struct short_name_case {
   const char* file_name;
   const char* short_name;  // the 11 bytes
@@ -121,7 +125,7 @@ TEST_F(DiskTest, SearchComparesEveryKindOfEntryAndTheFirstMatchWins) {
 // The root search covers the root and nothing beyond it: the last slot is
 // found, an entry-like record just after the root is not, whatever the
 // limit, and a smaller limit stops sooner.
-TEST_P(GeometryTest, RootSearchStaysInsideTheRoot) {
+TEST_P(DirectoryGeometry, RootSearchStaysInsideTheRoot) {
   disk_builder disk;
   format_disk(&disk, GetParam());
   const disk_layout& l = disk.layout;
@@ -141,10 +145,7 @@ TEST_P(GeometryTest, RootSearchStaysInsideTheRoot) {
   EXPECT_EQ(find_dir_entry(&image_, -1, 0, "LAST    BIN", 0), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllGeometries, GeometryTest, testing::ValuesIn(all_geometries),
-                         geometry_test_name);
-
-TEST_P(GeometryTest, SubdirectorySearchFollowsItsChain) {
+TEST_P(DirectoryGeometry, SubdirectorySearchFollowsItsChain) {
   disk_builder disk;
   format_disk(&disk, GetParam());
   const int32_t per_cluster = disk.layout.sectors_per_cluster * disk.layout.bytes_per_sector / 32;
@@ -198,7 +199,7 @@ std::string read_output(const disk_image* image, const char* name, std::vector<u
 
 // Whole files of the sizes the tool reads, on contiguous and on scattered
 // chains, with sectors of either size.
-TEST_P(GeometryTest, ExtractsWholeFilesAlongTheirChains) {
+TEST_P(DirectoryGeometry, ExtractsWholeFilesAlongTheirChains) {
   disk_builder disk;
   format_disk(&disk, GetParam());
   const std::vector<uint8_t> map = pattern(13104, 3);
