@@ -199,7 +199,10 @@ TEST_F(MapWriterTest, FailedCloseIsAFailedWrite) {
   begin_stdout_capture();
   int status = run_in_child_with_file_limit(
       100, [&] { return write_map_bitmap(file_name.c_str(), &picture, 0) == -1 ? 7 : 0; });
-  EXPECT_EQ(end_stdout_capture(), "error: write bitmap '" + file_name + "'\n");
+  EXPECT_EQ(end_stdout_capture(),
+            "error: write_bitmap() - can't write bitmap data\n"
+            "error: write bitmap '" +
+                file_name + "'\n");
   EXPECT_EQ(status, 7);
   EXPECT_EQ(read_file_bytes(file_name).size(), 100u);
 }
@@ -211,7 +214,10 @@ TEST_F(MapWriterTest, RowsLostPartWayAreAFailedWrite) {
   begin_stdout_capture();
   int status = run_in_child_with_file_limit(
       20000, [&] { return write_map_bitmap(file_name.c_str(), &picture, 0) == -1 ? 7 : 0; });
-  EXPECT_EQ(end_stdout_capture(), "error: write bitmap '" + file_name + "'\n");
+  EXPECT_EQ(end_stdout_capture(),
+            "error: write_bitmap() - can't write bitmap data\n"
+            "error: write bitmap '" +
+                file_name + "'\n");
   EXPECT_EQ(status, 7);
   EXPECT_EQ(read_file_bytes(file_name).size(), 20000u);
 }

@@ -674,7 +674,7 @@ std::string shape_refused(const std::string& inner) {
 
 TEST_F(ToolTest, RefusesUnusableShapeBitmapsBeforeAnyMap) {
   std::vector<uint8_t> truncated = shape_file(make_shape(64, 8, 8, 3));
-  truncated.resize(truncated.size() - 1);
+  truncated.pop_back();
   const refusal_case cases[] = {
       {"missing", {}, shape_refused("error: open 'tiles.bmp'\n")},
       {"not a bitmap",
@@ -739,8 +739,11 @@ std::vector<uint8_t> first_bytes(const std::vector<uint8_t>& bytes, size_t count
 TEST_F(ToolTest, FirstMapFailingPartWayEndsTheRun) {
   put_file("O1_Orvane.fdi", make_disk(disk_geometry::sectors_1232, &game_tiles(), game_map()));
   process_result result = run_program(command({}), directory, "", part_of_a_map);
-  EXPECT_EQ(result.output, titles[0] + std::string("error: write bitmap '") + map_files[0] + "'\n" +
-                               write_failed(map_files[0]));
+  EXPECT_EQ(
+      result.output,
+      titles[0] +
+          std::string("error: write_bitmap() - can't write bitmap data\nerror: write bitmap '") +
+          map_files[0] + "'\n" + write_failed(map_files[0]));
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.errors, "");
   // The half-written file stays, as far as it was written.
@@ -756,8 +759,9 @@ TEST_F(ToolTest, SecondMapFailingPartWayKeepsTheFirst) {
   process_result result = run_program_limited_at_prompt(
       command({}), directory, "overwrite ? (Y or N): ", "y", part_of_a_map);
   EXPECT_EQ(result.output, titles[0] + std::string(titles[1]) + already_exists(map_files[1]) +
-                               "error: write bitmap '" + map_files[1] + "'\n" +
-                               write_failed(map_files[1]));
+                               "error: write_bitmap() - can't write bitmap data\n"
+                               "error: write bitmap '" +
+                               map_files[1] + "'\n" + write_failed(map_files[1]));
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.errors, "");
   EXPECT_TRUE(read_file_bytes(path(map_files[0])) == game_maps()[0]);
@@ -783,7 +787,8 @@ TEST_F(ToolTest, ImageMagickReadsTheWrittenMap) {
   if (!have_imagemagick()) GTEST_SKIP() << "ImageMagick is not installed";
   put_file("O1_Orvane.fdi", make_disk(disk_geometry::sectors_1232, &game_tiles(), game_map()));
   ASSERT_EQ(run({}).exit_status, 0);
-  std::string convert = "cd '" + directory + "' && convert '" + map_files[0] + "' rgb:map.rgb";
+  std::string convert =
+      "cd '" + directory + "' && convert '" + map_files[0] + "' -depth 8 rgb:map.rgb";
   ASSERT_EQ(system(convert.c_str()), 0);
   std::vector<uint8_t> rgb = read_file_bytes(path("map.rgb"));
   ASSERT_EQ(rgb.size(), 2688u * 2496u * 3u);
