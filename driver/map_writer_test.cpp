@@ -193,8 +193,9 @@ TEST_F(MapWriterTest, NameThatCannotBeOpenedIsReportedWithoutAQuestion) {
 }
 
 // The whole small file fits the stream's buffer, so nothing reaches the disk
-// before fclose: its flush is the write that fails.
-TEST_F(MapWriterTest, FailedCloseIsAFailedWrite) {
+// before the final flush: that is the write that fails, and the map must not
+// count as written.
+TEST_F(MapWriterTest, WriteLostAtTheFinalFlushIsAFailedWrite) {
   raster picture = small_picture();
   begin_stdout_capture();
   int status = run_in_child_with_file_limit(
