@@ -65,6 +65,16 @@ class DiskTest : public testing::Test {
     ASSERT_EQ(output, "");
   }
 
+  // Opens an image file already on disk; true on a silent success.
+  bool load_image(const std::string& file) {
+    image_path_ = file;
+    begin_stdout_capture();
+    int status = open_disk_image(&image_, file.c_str(), 4096);
+    std::string output = end_stdout_capture();
+    EXPECT_EQ(output, "");
+    return status == 0 && output.empty();
+  }
+
   std::string dir_;
   std::string image_path_;
   disk_image image_{};
