@@ -1,4 +1,4 @@
-// Walking a directory path with one inspection line per component, and the
+// Walking a directory path with one DEBUG line per component, and the
 // texts of a directory entry's date, time and attributes.
 
 #include <cstdio>
@@ -24,7 +24,7 @@ int32_t search_limit_inside(const disk_image* image, int32_t first_cluster) {
   return directory_cluster_count(image, first_cluster) * per_cluster;
 }
 
-void print_inspection_line(const char* short_name, const uint8_t* entry) {
+void print_debug_line(const char* short_name, const uint8_t* entry) {
   char date[11];
   char time[9];
   char attributes[7];
@@ -73,7 +73,7 @@ int walk_image_path(const disk_image* image, const char* path, int32_t* cluster,
     }
     *cluster = dir_entry_cluster(entry);
     *limit = search_limit_inside(image, *cluster);
-    print_inspection_line(short_name, entry);
+    print_debug_line(short_name, entry);
     if ((entry[11] & directory_bit) == 0) {
       std::printf("'%s' is not directory\n", component);
       return -1;

@@ -1,4 +1,4 @@
-// The path walk with its inspection lines, the entry texts, and the
+// The path walk with its DEBUG lines, the entry texts, and the
 // cluster / sector / cylinder-head-sector conversions.
 
 #include <gtest/gtest.h>
@@ -67,7 +67,7 @@ TEST_F(PathWalk, NoComponentsMeanTheRoot) {
   }
 }
 
-TEST_F(PathWalk, InspectionLineOfTheExample) {
+TEST_F(PathWalk, DebugLineOfTheExample) {
   dir_entry_fields sub;
   sub.name = "SUB        ";
   sub.attributes = 0x10;
@@ -161,7 +161,7 @@ TEST_F(PathWalk, EntryWithoutClusterLeadsToTheRootWithTheRootLimit) {
 
 // Dot components are names like any other: "." is eleven spaces and ".."
 // is a dot extension, so neither reaches the "." and ".." entries.
-TEST_F(PathWalk, DotComponentsAreNotSpecial) {
+TEST_F(PathWalk, DotComponentsAreOrdinaryNames) {
   load(disk_);
   EXPECT_EQ(walk(&image_, "SUB/..").output,
             "DEBUG: SUB                  0 1980-00-00 00:00:00 ----d- 0003\n"
