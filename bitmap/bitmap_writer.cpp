@@ -76,7 +76,7 @@ int write_packed_row(row_packer* packer, const uint8_t* row, size_t width, int32
 
 // At 8 bits and above a row is the pixel bytes as they are.
 int write_plain_row(FILE* file, const uint8_t* row, size_t row_bytes, size_t padding) {
-  if (!write_all(file, row, row_bytes)) return -1;
+  if (row_bytes != 0 && !write_all(file, row, row_bytes)) return -1;
   if (padding != 0 && !write_all(file, kZeros, padding)) return -1;
   return 0;
 }
