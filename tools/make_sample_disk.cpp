@@ -108,7 +108,7 @@ uint8_t dark_grey_at(int32_t x, int32_t y) {
   return dither_cell(x, y, 1) ? white : black;
 }
 
-void speckle(canvas* c, uint32_t seed, uint32_t per_256, uint8_t index) {
+void sprinkle(canvas* c, uint32_t seed, uint32_t per_256, uint8_t index) {
   for (int32_t y = 0; y < tile_size; ++y) {
     for (int32_t x = 0; x < tile_size; ++x) {
       if ((hash3(x, y, seed) & 0xFF) < per_256) c->pixel[y][x] = index;
@@ -186,7 +186,7 @@ void draw_grass(canvas* c, uint32_t seed) {
     put(c, x, y + 1, black);
     if (i % 3 == 0) put(c, x, y - 1, yellow);
   }
-  speckle(c, seed + 1, 6, black);
+  sprinkle(c, seed + 1, 6, black);
 }
 
 void draw_sea(canvas* c) {
@@ -205,13 +205,13 @@ void draw_shallows(canvas* c) {
     for (int32_t x = 0; x < tile_size; ++x)
       c->pixel[y][x] = dither_cell(x, y, 2) ? cyan : blue;
   }
-  speckle(c, 101, 10, white);
+  sprinkle(c, 101, 10, white);
 }
 
 void draw_beach(canvas* c) {
   fill(c, yellow);
-  speckle(c, 202, 40, white);
-  speckle(c, 203, 6, red);
+  sprinkle(c, 202, 40, white);
+  sprinkle(c, 203, 6, red);
 }
 
 void draw_desert(canvas* c) {
@@ -229,7 +229,7 @@ void draw_desert(canvas* c) {
       }
     }
   }
-  speckle(c, 303, 5, red);
+  sprinkle(c, 303, 5, red);
 }
 
 void draw_forest(canvas* c) {
@@ -303,8 +303,8 @@ void draw_road(canvas* c) {
     for (int32_t x = 0; x < tile_size; ++x)
       c->pixel[y][x] = brown_at(x, y);
   }
-  speckle(c, 606, 14, yellow);
-  speckle(c, 607, 6, white);
+  sprinkle(c, 606, 14, yellow);
+  sprinkle(c, 607, 6, white);
 }
 
 void draw_river(canvas* c) {
@@ -444,14 +444,14 @@ void draw_shrine(canvas* c) {
 
 void draw_flowers(canvas* c) {
   draw_grass(c, 1111);
-  speckle(c, 1112, 8, red);
-  speckle(c, 1113, 6, white);
-  speckle(c, 1114, 5, magenta);
+  sprinkle(c, 1112, 8, red);
+  sprinkle(c, 1113, 6, white);
+  sprinkle(c, 1114, 5, magenta);
 }
 
 void draw_snow(canvas* c) {
   fill(c, white);
-  speckle(c, 1212, 18, cyan);
+  sprinkle(c, 1212, 18, cyan);
 }
 
 void draw_lava(canvas* c) {
