@@ -156,7 +156,7 @@ struct unreadable_case {
 std::vector<uint8_t> truncated_bmp(const std::string& path) {
   write_bmp(path, 16, 4, 24, {}, picture_pixels(16, 4, 24));
   std::vector<uint8_t> bytes = read_file_bytes(path);
-  bytes.resize(bytes.size() - 10);
+  bytes.erase(bytes.end() - 10, bytes.end());
   return bytes;
 }
 
