@@ -282,6 +282,10 @@ void add_file_on_chain(disk_builder* disk, int32_t directory, std::string_view f
 
 int32_t add_directory(disk_builder* disk, int32_t parent, std::string_view name, int32_t clusters) {
   int32_t first = allocate_chain(disk, std::max(clusters, 1));
+  for (int32_t cluster = first; cluster < first + std::max(clusters, 1); ++cluster) {
+    std::span<uint8_t> bytes = cluster_bytes(disk, cluster);
+    std::fill(bytes.begin(), bytes.end(), 0);
+  }
   dir_entry_fields fields;
   fields.attributes = attribute_directory;
   fields.first_cluster = static_cast<uint16_t>(first);
