@@ -11,11 +11,11 @@
 
 // One loaded image. A closed record is all zeros (both buffers absent).
 struct disk_image {
-  int32_t header_size;                  // bytes before sector 0 in the image file
-  int32_t file_size;                    // size of the whole image file
+  int32_t header_size;                   // bytes before sector 0 in the image file
+  int32_t file_size;                     // size of the whole image file
   std::unique_ptr<uint8_t[]> file_data;  // the whole file, header included
-  int32_t cluster_count;                // entries in fat
-  std::unique_ptr<int32_t[]> fat;       // 12-bit FAT value of each cluster, 0 and 1 included
+  int32_t cluster_count;                 // entries in fat
+  std::unique_ptr<int32_t[]> fat;        // 12-bit FAT value of each cluster, 0 and 1 included
   int32_t cylinders;
   int32_t heads;
   int32_t sectors_per_track;
@@ -49,7 +49,7 @@ int32_t fetch_le32(const uint8_t* bytes);
 int32_t dir_entry_cluster(const uint8_t* entry);
 int32_t dir_entry_size(const uint8_t* entry);
 
-// Write-back, saving and inspection.
+// Write-back, saving and the path walk.
 int32_t image_file_size(const disk_image* image, const char* file_name, int ignore_case);
 int write_image_file(disk_image* image, const char* file_name, const uint8_t* data,
                      int32_t data_size, int ignore_case);
