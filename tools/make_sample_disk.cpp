@@ -425,7 +425,6 @@ void draw_cave(canvas* c) {
 void draw_shrine(canvas* c) {
   draw_grass(c, 1010);
   // A slender white tower under a magenta spire, on a grey plinth.
-  rect(c, 9, 27, 22, 30, 0);
   for (int32_t y = 27; y <= 30; ++y) {
     for (int32_t x = 9; x <= 22; ++x)
       put(c, x, y, grey_at(x, y) | masked);
@@ -619,22 +618,24 @@ constexpr int32_t map_width = 84;
 constexpr int32_t map_height = 78;
 constexpr int32_t cell_count = map_width * map_height;
 
-constexpr uint8_t sea = 0;
-constexpr uint8_t shallows = 1;
-constexpr uint8_t beach = 2;
-constexpr uint8_t grass = 3;
-constexpr uint8_t forest = 4;
-constexpr uint8_t hills = 5;
-constexpr uint8_t mountains = 6;
-constexpr uint8_t swamp = 7;
-constexpr uint8_t castle = 8;
-constexpr uint8_t desert = 9;
-constexpr uint8_t road = 10;
-constexpr uint8_t bridge = 11;
-constexpr uint8_t town = 12;
-constexpr uint8_t cave = 13;
-constexpr uint8_t river = 14;
-constexpr uint8_t shrine = 15;
+// The cell codes, and the tile the map tool draws for each (its fixed
+// cell-to-tile table); draw_tile above paints those tiles to match.
+constexpr uint8_t sea = 0;        // tile 0
+constexpr uint8_t shallows = 1;   // tile 1, also inland lakes
+constexpr uint8_t beach = 2;      // tile 2
+constexpr uint8_t grass = 3;      // tile 3
+constexpr uint8_t forest = 4;     // tile 4
+constexpr uint8_t hills = 5;      // tile 6
+constexpr uint8_t mountains = 6;  // tile 7
+constexpr uint8_t swamp = 7;      // tile 9
+constexpr uint8_t castle = 8;     // tile 52
+constexpr uint8_t desert = 9;     // tile 11
+constexpr uint8_t road = 10;      // tile 12
+constexpr uint8_t bridge = 11;    // tile 13
+constexpr uint8_t town = 12;      // tile 14
+constexpr uint8_t cave = 13;      // tile 16, a dungeon entrance
+constexpr uint8_t river = 14;     // tile 17
+constexpr uint8_t shrine = 15;    // tile 18
 
 struct blob {
   int32_t x, y, rx, ry, height;
