@@ -70,19 +70,19 @@ void render_map(raster* output, const tile_sheet* sheet, const uint8_t* map) {
   const size_t tile_row_bytes = static_cast<size_t>(sheet->tile_width) * bpp;
   const size_t sheet_row_bytes = sheet_columns * tile_row_bytes;
   const size_t th = static_cast<size_t>(sheet->tile_height);
+  // Top-left byte of tile t in the sheet.
+  auto origin = [&](uint8_t t) {
+    return sheet->pixels.get() + (t / sheet_columns) * th * sheet_row_bytes +
+           (t % sheet_columns) * tile_row_bytes;
+  };
   const uint8_t* tile_origin[map_columns];
   uint8_t* target = output->pixels.get();
 
   for (int32_t y = 0; y < map_rows; ++y) {
     for (int32_t i = 0; i < map_row_bytes; ++i) {
       const uint8_t cells = map[y * map_row_bytes + i];
-      const uint8_t left = cell_tile_table[cells >> 4];
-      const uint8_t right = cell_tile_table[cells & 0x0F];
-      tile_origin[2 * i] = sheet->pixels.get() + (left / sheet_columns) * th * sheet_row_bytes +
-                           (left % sheet_columns) * tile_row_bytes;
-      tile_origin[2 * i + 1] = sheet->pixels.get() +
-                               (right / sheet_columns) * th * sheet_row_bytes +
-                               (right % sheet_columns) * tile_row_bytes;
+      tile_origin[2 * i] = origin(cell_tile_table[cells >> 4]);
+      tile_origin[2 * i + 1] = origin(cell_tile_table[cells & 0x0F]);
     }
     for (size_t r = 0; r < th; ++r) {
       const size_t source_offset = r * sheet_row_bytes;
