@@ -54,7 +54,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The questions of the run read standard input; --overwrite keeps them
   // away, and an empty input answers any that comes.
   if (freopen("/dev/null", "r", stdin) == nullptr) std::abort();
-  char pattern[] = "/tmp/o1fuzz-run.XXXXXX";
+  // Four maps of a few megabytes each are written per input: keep them in
+  // memory.
+  char pattern[] = "/dev/shm/o1fuzz-run.XXXXXX";
   if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) std::abort();
   return 0;
 }
