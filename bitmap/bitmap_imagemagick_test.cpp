@@ -26,7 +26,8 @@ std::string find_convert() {
     const std::string candidate = directory + "/convert";
     if (!file_exists(candidate)) continue;
     const process_result version = run_program({candidate, "-version"}, "/", "");
-    if (version.exit_status == 0 && version.output.find("ImageMagick") != std::string::npos)
+    if (version.exit_status == 0 &&
+        version.output.find("Version: ImageMagick") != std::string::npos)
       return candidate;
   }
   return "";

@@ -774,7 +774,7 @@ TEST_F(ToolTest, SecondMapFailingPartWayKeepsTheFirst) {
 // Independent peers.
 
 bool have_imagemagick() {
-  return system("convert -version 2>/dev/null | grep -q ImageMagick") == 0;
+  return system("convert -version 2>/dev/null | grep -q 'Version: ImageMagick'") == 0;
 }
 
 bool have_mtools() {
