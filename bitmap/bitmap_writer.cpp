@@ -2,9 +2,13 @@
 // the palette, then the pixel rows bottom row first, packed to the bit count
 // and padded to a multiple of 4 bytes.
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "bitmap/bit_count.h"
 #include "bitmap/bitmap.h"
@@ -15,70 +19,113 @@ namespace {
 
 constexpr uint8_t kZeros[4] = {0, 0, 0, 0};
 
-// A 1- or 4-bit row is packed into this buffer and goes out in as few writes
-// as its length needs; a wider row than the buffer is flushed on the way.
-constexpr size_t kPackBufferBytes = 4096;
+// The rows go out through one buffer, in writes of up to its size: 1- and
+// 4-bit rows are packed straight into it and rows at 8 bits and above are
+// gathered in it, so the stream sees a few large writes instead of one or more
+// per row. Should the buffer not be had, a small one on the stack does the
+// same in smaller writes.
+constexpr size_t kRowBufferBytes = size_t{256} * 1024;
+constexpr size_t kFallbackBufferBytes = 4096;
 
-struct row_packer {
+struct row_buffer {
   FILE* file;
-  uint8_t bytes[kPackBufferBytes];
+  uint8_t* bytes;
+  size_t capacity;
   size_t used;
-  bool failed;
 };
 
-void flush_packed(row_packer* packer) {
-  if (packer->used != 0 && !write_all(packer->file, packer->bytes, packer->used))
-    packer->failed = true;
-  packer->used = 0;
+bool flush_rows(row_buffer* buffer) {
+  const bool written = buffer->used == 0 || write_all(buffer->file, buffer->bytes, buffer->used);
+  buffer->used = 0;
+  return written;
 }
 
-void put_packed(row_packer* packer, uint8_t byte) {
-  packer->bytes[packer->used++] = byte;
-  if (packer->used == kPackBufferBytes) flush_packed(packer);
+// Appends size bytes. A block at least as large as the buffer goes out
+// straight from where it is, after what the buffer already holds.
+bool put_bytes(row_buffer* buffer, const uint8_t* bytes, size_t size) {
+  if (size >= buffer->capacity) {
+    if (!flush_rows(buffer)) return false;
+    return write_all(buffer->file, bytes, size);
+  }
+  while (size != 0) {
+    if (buffer->used == buffer->capacity && !flush_rows(buffer)) return false;
+    size_t count = buffer->capacity - buffer->used;
+    if (count > size) count = size;
+    memcpy(buffer->bytes + buffer->used, bytes, count);
+    buffer->used += count;
+    bytes += count;
+    size -= count;
+  }
+  return true;
 }
 
 // Eight pixels per byte, the leftmost in the most significant bit; any pixel
-// byte that is not 0 stands for a set bit.
-uint8_t pack_mono(const uint8_t* pixels, size_t count) {
+// byte that is not 0 stands for a set bit. Returns the bytes stored: a last
+// partial group fills the high bits of one more byte.
+size_t pack_bits(uint8_t* out, const uint8_t* pixels, size_t count) {
+  const size_t full = count / 8;
+  for (size_t i = 0; i < full; ++i) {
+    const uint8_t* group = pixels + 8 * i;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight pixel bytes at once: the top bit of each lane is set when the
+      // lane is not 0 (the sum cannot carry into the next lane), and the
+      // multiplication moves lane k's bit to bit 63 - k without any two
+      // partial products overlapping, so the top byte is the packed byte.
+      uint64_t lanes;
+      memcpy(&lanes, group, sizeof lanes);
+      const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+      const uint64_t set = (((lanes & low7) + low7) | lanes) & ~low7;
+      out[i] = static_cast<uint8_t>(((set >> 7) * 0x8040201008040201ull) >> 56);
+    } else {
+      uint8_t byte = 0;
+      for (size_t k = 0; k < 8; ++k)
+        byte = static_cast<uint8_t>(byte | (group[k] != 0) << (7 - k));
+      out[i] = byte;
+    }
+  }
+  const size_t rest = count % 8;
+  if (rest == 0) return full;
   uint8_t byte = 0;
-  for (size_t k = 0; k < count; ++k)
-    byte |= static_cast<uint8_t>((pixels[k] != 0) << (7 - k));
-  return byte;
-}
-
-void pack_mono_row(row_packer* packer, const uint8_t* row, size_t width) {
-  const size_t full = width / 8;
-  for (size_t i = 0; i < full; ++i)
-    put_packed(packer, pack_mono(row + 8 * i, 8));
-  if (width % 8 != 0) put_packed(packer, pack_mono(row + 8 * full, width % 8));
+  for (size_t k = 0; k < rest; ++k)
+    byte = static_cast<uint8_t>(byte | (pixels[8 * full + k] != 0) << (7 - k));
+  out[full] = byte;
+  return full + 1;
 }
 
 // Two pixels per byte, the left one in the high nibble; only the low 4 bits of
-// a pixel byte count.
-void pack_nibble_row(row_packer* packer, const uint8_t* row, size_t width) {
-  const size_t pairs = width / 2;
+// a pixel byte count. Returns the bytes stored: with an odd count the last
+// pixel takes the high nibble of one more byte.
+size_t pack_nibbles(uint8_t* out, const uint8_t* pixels, size_t count) {
+  const size_t pairs = count / 2;
   for (size_t i = 0; i < pairs; ++i)
-    put_packed(packer, static_cast<uint8_t>((row[2 * i] & 0x0F) << 4 | (row[2 * i + 1] & 0x0F)));
-  if (width % 2 != 0) put_packed(packer, static_cast<uint8_t>((row[width - 1] & 0x0F) << 4));
+    out[i] = static_cast<uint8_t>(pixels[2 * i] << 4 | (pixels[2 * i + 1] & 0x0F));
+  if (count % 2 == 0) return pairs;
+  out[pairs] = static_cast<uint8_t>(pixels[count - 1] << 4);
+  return pairs + 1;
 }
 
-int write_packed_row(row_packer* packer, const uint8_t* row, size_t width, int32_t bit_count,
-                     size_t padding) {
-  if (bit_count == 1)
-    pack_mono_row(packer, row, width);
-  else
-    pack_nibble_row(packer, row, width);
-  for (size_t i = 0; i < padding; ++i)
-    put_packed(packer, 0);
-  flush_packed(packer);
-  return packer->failed ? -1 : 0;
+// Packs one 1- or 4-bit row into the buffer, in pieces when it does not fit
+// the room left, then its padding.
+bool put_packed_row(row_buffer* buffer, const uint8_t* row, size_t width, int32_t bit_count,
+                    size_t padding) {
+  const size_t per_byte = bit_count == 1 ? 8 : 2;
+  size_t done = 0;
+  while (done < width) {
+    if (buffer->used == buffer->capacity && !flush_rows(buffer)) return false;
+    const size_t room = buffer->capacity - buffer->used;
+    size_t count = width - done;
+    if (count > room * per_byte) count = room * per_byte;
+    uint8_t* out = buffer->bytes + buffer->used;
+    buffer->used +=
+        bit_count == 1 ? pack_bits(out, row + done, count) : pack_nibbles(out, row + done, count);
+    done += count;
+  }
+  return put_bytes(buffer, kZeros, padding);
 }
 
 // At 8 bits and above a row is the pixel bytes as they are.
-int write_plain_row(FILE* file, const uint8_t* row, size_t row_bytes, size_t padding) {
-  if (row_bytes != 0 && !write_all(file, row, row_bytes)) return -1;
-  if (padding != 0 && !write_all(file, kZeros, padding)) return -1;
-  return 0;
+bool put_plain_row(row_buffer* buffer, const uint8_t* row, size_t row_bytes, size_t padding) {
+  return put_bytes(buffer, row, row_bytes) && put_bytes(buffer, kZeros, padding);
 }
 
 // A stream buffers what it is given, so a disk that fills up may only show
@@ -90,20 +137,20 @@ int write_rows(FILE* file, const bitmap_header* header, const uint8_t* pixels) {
   const size_t packed = packed_row_bytes<uint64_t>(width, bit_count);
   const size_t padding = padded_row_bytes<uint64_t>(width, bit_count) - packed;
   const size_t stride = width * static_cast<size_t>(bytes_per_pixel(bit_count));
-  if (bit_count == 1 || bit_count == 4) {
-    row_packer packer;
-    packer.file = file;
-    packer.used = 0;
-    packer.failed = false;
-    for (int32_t r = header->height - 1; r >= 0; --r)
-      if (write_packed_row(&packer, pixels + stride * static_cast<size_t>(r), width, bit_count,
-                           padding) != 0)
-        return -1;
-  } else {
-    for (int32_t r = header->height - 1; r >= 0; --r)
-      if (write_plain_row(file, pixels + stride * static_cast<size_t>(r), stride, padding) != 0)
-        return -1;
+  const bool packs = bit_count == 1 || bit_count == 4;
+
+  uint8_t fallback[kFallbackBufferBytes];
+  std::unique_ptr<uint8_t[]> large;
+  if (header->height != 0) large.reset(new (std::nothrow) uint8_t[kRowBufferBytes]);
+  row_buffer buffer = {file, large ? large.get() : fallback,
+                       large ? kRowBufferBytes : kFallbackBufferBytes, 0};
+  for (int32_t r = header->height - 1; r >= 0; --r) {
+    const uint8_t* row = pixels + stride * static_cast<size_t>(r);
+    const bool put = packs ? put_packed_row(&buffer, row, width, bit_count, padding)
+                           : put_plain_row(&buffer, row, stride, padding);
+    if (!put) return -1;
   }
+  if (!flush_rows(&buffer)) return -1;
   if (fflush(file) != 0 || ferror(file)) return -1;
   return 0;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -301,6 +303,174 @@ TEST(WriteBitmap, ReportsADiskThatFillsUpDuringTheRows) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(read_file_bytes(path).size(), 1u << 20);
   remove_tree(dir);
+}
+
+// Stored rows built bit by bit from the format's rules, bottom row first,
+// to hold the writer's word-at-a-time packing and its buffering against.
+bytes_t reference_rows(uint32_t width, int32_t height, uint16_t bit_count, const bytes_t& pixels) {
+  const size_t bytes_per_pixel = (bit_count + 7u) / 8u;
+  bytes_t rows;
+  for (int32_t r = height - 1; r >= 0; --r) {
+    const uint8_t* row = pixels.data() + size_t{width} * bytes_per_pixel * r;
+    const size_t start = rows.size();
+    if (bit_count == 1) {
+      for (uint32_t x = 0; x < width; ++x) {
+        if (x % 8 == 0) rows.push_back(0);
+        if (row[x] != 0) rows.back() = static_cast<uint8_t>(rows.back() | 0x80 >> (x % 8));
+      }
+    } else if (bit_count == 4) {
+      for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t nibble = row[x] & 0x0F;
+        if (x % 2 == 0)
+          rows.push_back(static_cast<uint8_t>(nibble << 4));
+        else
+          rows.back() = static_cast<uint8_t>(rows.back() | nibble);
+      }
+    } else {
+      rows.insert(rows.end(), row, row + size_t{width} * bytes_per_pixel);
+    }
+    while ((rows.size() - start) % 4 != 0)
+      rows.push_back(0);
+  }
+  return rows;
+}
+
+// Pixel bytes of every value, zero about half the time so that 1-bit groups
+// mix set and clear bits.
+bytes_t mixed_pixels(size_t size, uint32_t seed) {
+  bytes_t pixels(size);
+  for (uint8_t& pixel : pixels) {
+    seed = seed * 1664525u + 1013904223u;
+    pixel = (seed >> 31) != 0 ? static_cast<uint8_t>(seed >> 20) : 0;
+  }
+  return pixels;
+}
+
+struct picture_case {
+  uint16_t bit_count;
+  uint32_t width;
+  int32_t height;
+};
+
+// Widths 1 to 24 take every tail of a 1-bit group and of a 4-bit pair; the
+// large pictures have rows that straddle the writer's 256 KiB buffer, a row
+// wider than the buffer (packed in pieces, or written straight from the
+// pixels), and many rows per write.
+const picture_case large_and_narrow_pictures[] = {
+    {1, 1000, 2200}, {1, 2100001, 1}, {4, 1001, 600}, {4, 600001, 2},
+    {8, 100003, 3},  {8, 262144, 2},  {16, 3, 50000}, {24, 87382, 3},
+    {24, 87381, 2},  {32, 70000, 2},  {32, 65536, 3}, {32, 1500, 300},
+};
+
+TEST(WriteBitmap, WritesEveryWidthAndLargePicturesAsTheFormatSays) {
+  std::vector<picture_case> cases;
+  for (uint16_t bit_count : {1, 4})
+    for (uint32_t width = 1; width <= 24; ++width)
+      cases.push_back({bit_count, width, 3});
+  cases.insert(cases.end(), std::begin(large_and_narrow_pictures),
+               std::end(large_and_narrow_pictures));
+  for (const picture_case& c : cases) {
+    const size_t bytes_per_pixel = (c.bit_count + 7u) / 8u;
+    const bytes_t pixels = mixed_pixels(size_t{c.width} * c.height * bytes_per_pixel, c.width);
+    const int colors = c.bit_count <= 8 ? 1 << c.bit_count : 0;
+    const std::vector<palette_entry> palette = test_palette(colors);
+    const write_outcome outcome =
+        write_picture(c.width, c.height, c.bit_count, palette.data(), pixels);
+    const std::string name = std::to_string(c.bit_count) + " bits, " + std::to_string(c.width) +
+                             " x " + std::to_string(c.height);
+    EXPECT_EQ(outcome.result, 0) << name;
+    EXPECT_EQ(outcome.output, "") << name;
+    EXPECT_TRUE(outcome.file == bmp_file(c.width, c.height, c.bit_count, palette_bytes(palette),
+                                         reference_rows(c.width, c.height, c.bit_count, pixels)))
+        << name;
+  }
+}
+
+// Failures in later writes of a large picture: whatever the stream took
+// stays and is the start of the good file, and the rows are reported.
+TEST(WriteBitmap, ReportsAFailureInAnyWriteOfALargePicture) {
+  struct failure_case {
+    picture_case picture;
+    size_t capacity;
+  };
+  const size_t buffer = 256 * 1024;
+  const failure_case cases[] = {
+      {{4, 1001, 600}, 118 + buffer - 1},       // the end of the first buffer
+      {{4, 1001, 600}, 118 + buffer},           // just after the first buffer
+      {{4, 1001, 600}, 118 + 600 * 504 - 1},    // the last byte
+      {{4, 600001, 2}, 118 + 300004 + 17},      // a piece of the second row
+      {{32, 70000, 2}, 54 + 280000 + 279999},   // a row written straight
+      {{8, 100003, 3}, 1078 + 3 * 100004 - 2},  // the last padding
+  };
+  for (const failure_case& c : cases) {
+    const picture_case& p = c.picture;
+    const bytes_t pixels = mixed_pixels(size_t{p.width} * p.height * ((p.bit_count + 7u) / 8u), 3);
+    const std::vector<palette_entry> palette =
+        test_palette(p.bit_count <= 8 ? 1 << p.bit_count : 0);
+    const bytes_t good = bmp_file(p.width, p.height, p.bit_count, palette_bytes(palette),
+                                  reference_rows(p.width, p.height, p.bit_count, pixels));
+    ASSERT_LT(c.capacity, good.size());
+    for (bool buffered : {false, true}) {
+      failing_sink sink{c.capacity, {}};
+      FILE* file = open_failing_stream(&sink, buffered);
+      bitmap_header header{};
+      make_bitmap_header(&header, p.width, p.height, p.bit_count);
+      begin_stdout_capture();
+      const int result = write_bitmap(file, &header, palette.data(), pixels.data());
+      const std::string output = end_stdout_capture();
+      EXPECT_EQ(result, -1) << c.capacity;
+      EXPECT_EQ(output, "error: write_bitmap() - can't write bitmap data\n") << c.capacity;
+      EXPECT_TRUE(sink.received == bytes_t(good.begin(), good.begin() + c.capacity))
+          << c.capacity << (buffered ? " buffered" : " unbuffered");
+      fclose(file);
+    }
+  }
+}
+
+// With the heap used up, the rows go out through a small buffer of the
+// writer's own, with the same bytes.
+TEST(WriteBitmap, WritesTheSameBytesWhenItsRowBufferCannotBeHad) {
+  if (O1_UNDER_ADDRESS_SANITIZER) GTEST_SKIP() << "address-space limits break AddressSanitizer";
+  const picture_case cases[] = {{4, 3001, 7}, {1, 40001, 2}, {32, 1500, 5}, {24, 5, 9}};
+  for (const picture_case& c : cases) {
+    const bytes_t pixels = mixed_pixels(size_t{c.width} * c.height * ((c.bit_count + 7u) / 8u), 5);
+    const std::vector<palette_entry> palette =
+        test_palette(c.bit_count <= 8 ? 1 << c.bit_count : 0);
+    const bytes_t good = bmp_file(c.width, c.height, c.bit_count, palette_bytes(palette),
+                                  reference_rows(c.width, c.height, c.bit_count, pixels));
+    bitmap_header header{};
+    make_bitmap_header(&header, c.width, c.height, c.bit_count);
+    static char stream_buffer[8192];
+    const int status = run_in_child_with_memory_limit(1u << 30, [&] {
+      FILE* file = tmpfile();
+      if (file == nullptr) return 3;
+      setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer);
+      // Take every free byte of the heap and of the address space, each
+      // block holding the one before it.
+      void* ballast = nullptr;
+      for (size_t block : {size_t{1} << 20, size_t{4096}, size_t{64}}) {
+        while (void* more = malloc(block)) {
+          *static_cast<void**>(more) = ballast;
+          ballast = more;
+        }
+      }
+      // Kept in a volatile slot, so that the compiler cannot assume the
+      // allocation succeeded and drop it.
+      static void* volatile probe;
+      probe = malloc(256 * 1024);
+      const int result = write_bitmap(file, &header, palette.data(), pixels.data());
+      while (ballast != nullptr) {
+        void* next = *static_cast<void**>(ballast);
+        free(ballast);
+        ballast = next;
+      }
+      if (probe != nullptr) return 4;
+      const bool same = result == 0 && stream_bytes(file) == good;
+      fclose(file);
+      return same ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0) << c.bit_count << " bits, " << c.width << " x " << c.height;
+  }
 }
 
 TEST(WritePalette, WritesCountEntriesUnchanged) {
