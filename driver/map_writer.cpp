@@ -1,8 +1,8 @@
 #include "driver/map_writer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "bitmap/bitmap.h"
 
@@ -10,13 +10,11 @@ namespace {
 
 // True when the name is taken by any directory entry: a file, a directory,
 // or a symbolic link (even one that leads nowhere). A failed lookup counts
-// as a free name.
+// as a free name. The lookup allocates nothing, so it cannot fail for want
+// of memory.
 bool name_is_taken(const char* file_name) {
-  std::error_code error;
-  std::filesystem::file_status status = std::filesystem::symlink_status(file_name, error);
-  if (error) return false;
-  return status.type() != std::filesystem::file_type::not_found &&
-         status.type() != std::filesystem::file_type::none;
+  struct stat status;
+  return lstat(file_name, &status) == 0;
 }
 
 // A name already in use may be replaced only when the user agrees.
