@@ -54,7 +54,10 @@ int write_map_bitmap(const char* file_name, const raster* picture, int overwrite
 
 int ask_yes_no(const char* question) {
   printf("%s (Y or N): ", question);
-  fflush(stdout);
+  // A question that cannot be shown (standard output closed, on a full
+  // disk, or a pipe whose reader has gone) is not answered from the input,
+  // which was not typed for it: it counts as a no.
+  if (fflush(stdout) != 0 || ferror(stdout)) return 0;
   for (;;) {
     int answer = getchar();
     if (answer == 'Y' || answer == 'y') return 1;

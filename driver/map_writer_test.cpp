@@ -117,6 +117,21 @@ TEST_F(MapWriterTest, AskYesNoTakesTheFirstYOrNAndLeavesTheRestUnread) {
   }
 }
 
+// The question goes to a full disk: it cannot be shown, so it is refused
+// without reading the answer waiting in the input, and the file stays.
+TEST_F(MapWriterTest, QuestionThatCannotBeShownIsRefusedUnread) {
+  ASSERT_TRUE(write_file_bytes(file_name, old_bytes));
+  raster picture = small_picture();
+  feed_stdin(directory, "y");
+  int status = run_in_child_with_file_limit(RLIM_INFINITY, [&] {
+    if (freopen("/dev/full", "w", stdout) == nullptr) return 9;
+    return write_map_bitmap(file_name.c_str(), &picture, 0) == -1 ? 7 : 0;
+  });
+  EXPECT_EQ(status, 7);
+  EXPECT_EQ(read_file_bytes(file_name), old_bytes);
+  EXPECT_EQ(rest_of_stdin(), "y");
+}
+
 TEST_F(MapWriterTest, WritesANewFileWithoutAsking) {
   raster picture = small_picture();
   feed_stdin(directory, "n");
