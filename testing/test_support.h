@@ -58,4 +58,27 @@ process_result run_program_limited_at_prompt(const std::vector<std::string>& arg
                                              const std::string& cwd, const std::string& prompt,
                                              const std::string& answer, rlim_t file_size_limit);
 
+// What a program's standard output is connected to in run_program_with_streams.
+enum class output_sink {
+  captured,             // a pipe read while the program runs (as run_program)
+  closed,               // no descriptor 1 at all
+  full_device,          // /dev/full: every write fails as on a full disk
+  pipe_without_reader,  // a pipe whose read end is closed before the program starts
+  unread_pipe,          // a pipe nobody reads until the program has ended
+};
+
+struct stream_setup {
+  bool stdin_closed = false;  // no descriptor 0 at all, instead of stdin_text
+  output_sink output = output_sink::captured;
+};
+
+// Runs argv[0] in cwd with standard input and output set up as streams
+// says (stdin_text on standard input unless it is closed). Standard error is
+// captured. output holds what the program wrote to a captured or unread
+// pipe, and is empty for the other sinks. A program still running after a
+// minute is killed and reported as not having exited normally.
+process_result run_program_with_streams(const std::vector<std::string>& argv,
+                                        const std::string& cwd, const std::string& stdin_text,
+                                        const stream_setup& streams);
+
 #endif  // O1PC98MAP_TESTING_TEST_SUPPORT_H_
