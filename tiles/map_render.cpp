@@ -62,21 +62,21 @@ int split_map_data(uint8_t* buffer, int32_t size) {
   return 0;
 }
 
-// The raster is 84 tiles across and 78 down at the sheet's tile size and
-// bytes per pixel. Each map row is drawn one raster row at a time, so every
-// destination byte is written once and in order.
-void render_map(raster* output, const tile_sheet* sheet, const uint8_t* map) {
-  const size_t bpp = static_cast<size_t>(sheet->bytes_per_pixel);
-  const size_t tile_row_bytes = static_cast<size_t>(sheet->tile_width) * bpp;
-  const size_t sheet_row_bytes = sheet_columns * tile_row_bytes;
+namespace {
+
+// Draws the whole map, tile_row_bytes at a time. When the size is a template
+// argument (not 0) each copy becomes a few inlined moves instead of a call.
+template <size_t KnownRowBytes>
+void draw_map(uint8_t* target, const tile_sheet* sheet, const uint8_t* map, size_t tile_row_bytes) {
+  const size_t row_bytes = KnownRowBytes != 0 ? KnownRowBytes : tile_row_bytes;
+  const size_t sheet_row_bytes = sheet_columns * row_bytes;
   const size_t th = static_cast<size_t>(sheet->tile_height);
   // Top-left byte of tile t in the sheet.
   auto origin = [&](uint8_t t) {
     return sheet->pixels.get() + (t / sheet_columns) * th * sheet_row_bytes +
-           (t % sheet_columns) * tile_row_bytes;
+           (t % sheet_columns) * row_bytes;
   };
   const uint8_t* tile_origin[map_columns];
-  uint8_t* target = output->pixels.get();
 
   for (int32_t y = 0; y < map_rows; ++y) {
     for (int32_t i = 0; i < map_row_bytes; ++i) {
@@ -87,9 +87,38 @@ void render_map(raster* output, const tile_sheet* sheet, const uint8_t* map) {
     for (size_t r = 0; r < th; ++r) {
       const size_t source_offset = r * sheet_row_bytes;
       for (int32_t x = 0; x < map_columns; ++x) {
-        std::memcpy(target, tile_origin[x] + source_offset, tile_row_bytes);
-        target += tile_row_bytes;
+        std::memcpy(target, tile_origin[x] + source_offset, row_bytes);
+        target += row_bytes;
       }
     }
+  }
+}
+
+}  // namespace
+
+// The raster is 84 tiles across and 78 down at the sheet's tile size and
+// bytes per pixel. Each map row is drawn one raster row at a time, so every
+// destination byte is written once and in order. The common tile row sizes
+// (tiles of 8 to 64 pixels at 1 or 4 bytes a pixel) get copies of a fixed
+// size; any other size takes the same loop with a size known only at run time.
+void render_map(raster* output, const tile_sheet* sheet, const uint8_t* map) {
+  const size_t tile_row_bytes =
+      static_cast<size_t>(sheet->tile_width) * static_cast<size_t>(sheet->bytes_per_pixel);
+  uint8_t* target = output->pixels.get();
+  switch (tile_row_bytes) {
+    case 8:
+      return draw_map<8>(target, sheet, map, tile_row_bytes);
+    case 16:
+      return draw_map<16>(target, sheet, map, tile_row_bytes);
+    case 32:
+      return draw_map<32>(target, sheet, map, tile_row_bytes);
+    case 64:
+      return draw_map<64>(target, sheet, map, tile_row_bytes);
+    case 128:
+      return draw_map<128>(target, sheet, map, tile_row_bytes);
+    case 256:
+      return draw_map<256>(target, sheet, map, tile_row_bytes);
+    default:
+      return draw_map<0>(target, sheet, map, tile_row_bytes);
   }
 }

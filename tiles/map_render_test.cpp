@@ -140,6 +140,15 @@ TEST(RenderMap, CopiesOneTilePerCellAtEveryTileSizeAndDepth) {
       {3, 2, 2, 4},     // narrow and flat 16-bit tiles
       {5, 7, 4, 4},     // 32-bit, odd sizes
       {1, 1, 1, 4},
+      // Tile rows of 8, 16, 32, 64, 128 and 256 bytes have copies of their
+      // own size; 192 bytes take the copy of any size.
+      {8, 3, 1, 4},
+      {16, 2, 1, 4},
+      {8, 2, 4, 4},
+      {16, 3, 4, 4},
+      {32, 2, 4, 4},
+      {64, 2, 4, 4},
+      {64, 1, 3, 4},
   };
   std::vector<uint8_t> map = scrambled_bytes(map_bytes, 3);
   map[0] = 0x8F;  // cells 0 and 1: tiles 52 and 18
