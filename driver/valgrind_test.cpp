@@ -1,0 +1,108 @@
+// Whole runs of the o1pc98map binary under valgrind's memcheck: no invalid
+// access, no use of an undefined value, and every heap block freed, on the
+// default run, on shape runs and on a run that fails part way.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bitmap/bitmap.h"
+#include "testing/disk_builder.h"
+#include "testing/test_support.h"
+
+namespace {
+
+const std::string tool = O1PC98MAP_PATH;
+
+const std::string all_titles =
+    "[Lands of Lord Halvric]\n[Lands of the Copper Hills]\n[Lands of the Pale Marshes]\n"
+    "[Lands of Embers and Thistle]\n";
+
+std::vector<uint8_t> pseudo_random_bytes(size_t count, uint32_t seed) {
+  std::vector<uint8_t> bytes(count);
+  uint32_t state = seed;
+  for (uint8_t& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = static_cast<uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> game_image(bool with_map) {
+  disk_builder disk;
+  format_disk(&disk, disk_geometry::sectors_1440);
+  add_root_file(&disk, "EGCTILES.BIN", pseudo_random_bytes(30720, 0xfeed));
+  if (with_map) add_root_file(&disk, "MAP.BIN", pseudo_random_bytes(13104, 0xbeef));
+  return disk_bytes(&disk);
+}
+
+// A shape bitmap of 16 x 4 tiles written by the module's own BMP writer.
+std::vector<uint8_t> shape_file(uint32_t width, int32_t height, uint16_t bit_count) {
+  bitmap_header header{};
+  make_bitmap_header(&header, width, height, bit_count);
+  std::vector<uint8_t> pixels =
+      pseudo_random_bytes(size_t{width} * static_cast<size_t>(height) * ((bit_count + 7) / 8), 7);
+  std::vector<palette_entry> palette(256);
+  for (size_t i = 0; i < palette.size(); ++i)
+    palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(3 * i), 0x40, 0};
+  FILE* file = tmpfile();
+  write_bitmap(file, &header, palette.data(), pixels.data());
+  std::vector<uint8_t> bytes(static_cast<size_t>(ftell(file)));
+  rewind(file);
+  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+  fclose(file);
+  return bytes;
+}
+
+struct memcheck_case {
+  const char* name;
+  std::vector<std::string> arguments;
+  bool with_map;
+  int exit_status;
+  std::string output;
+};
+
+TEST(ValgrindTest, RunsShowNoMemoryErrorsAndNoLeaks) {
+  if (system("valgrind --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "valgrind is absent";
+  const memcheck_case cases[] = {
+      {"default run", {}, true, 0, all_titles},
+      {"8-bit shape", {"--shape", "shape8.bmp"}, true, 0, all_titles},
+      {"24-bit shape", {"--shape", "shape24.bmp"}, true, 0, all_titles},
+      {"no maps on the disk",
+       {},
+       false,
+       1,
+       "can't find 'MAP.BIN'\nerror: read disk image 'O1_Orvane.fdi/MAP.BIN'\n"
+       "error: read image file 'O1_Orvane.fdi'\n"},
+  };
+  for (const memcheck_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string directory = make_temp_dir();
+    ASSERT_TRUE(write_file_bytes(directory + "/O1_Orvane.fdi", game_image(c.with_map)));
+    ASSERT_TRUE(write_file_bytes(directory + "/shape8.bmp", shape_file(64, 12, 8)));
+    ASSERT_TRUE(write_file_bytes(directory + "/shape24.bmp", shape_file(128, 32, 24)));
+    std::vector<std::string> argv = {"/bin/sh", "-c",
+                                     "exec valgrind --error-exitcode=99 --leak-check=full "
+                                     "--errors-for-leak-kinds=definite,indirect,possible "
+                                     "--show-leak-kinds=all \"$0\" \"$@\"",
+                                     tool};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    process_result result = run_program(argv, directory, "");
+    EXPECT_EQ(result.exit_status, c.exit_status);  // 99 on a memcheck error
+    EXPECT_EQ(result.output, c.output);
+    EXPECT_NE(result.errors.find("ERROR SUMMARY: 0 errors from 0 contexts"), std::string::npos)
+        << result.errors;
+    EXPECT_NE(result.errors.find("All heap blocks were freed -- no leaks are possible"),
+              std::string::npos)
+        << result.errors;
+    remove_tree(directory);
+  }
+}
+
+}  // namespace
