@@ -89,10 +89,14 @@ int main(int argc, char** argv) {
   for (uint8_t g = 0; g < 3; ++g) {
     std::vector<uint8_t> seed = disk_seed(geometries[g], g);
     ok &= write_seed(disk_dir + "/disk" + std::to_string(g), seed);
-    // A run seed without a shape bitmap: flags, an empty shape length, sectors.
+    // A run seed without a shape bitmap: flags, an empty shape length, sectors;
+    // the run ends at the second map.
     std::vector<uint8_t> run = {g, 0, 0};
     run.insert(run.end(), seed.begin() + 1, seed.end());
     ok &= write_seed(run_dir + "/plain" + std::to_string(g), run);
+    // The same run writing all four maps.
+    run[0] |= 8;
+    ok &= write_seed(run_dir + "/whole" + std::to_string(g), run);
   }
 
   const uint16_t bit_counts[6] = {1, 4, 8, 16, 24, 32};

@@ -39,5 +39,7 @@ run() {
 
 run fuzz_disk_image disk "$here/dictionary_disk.txt"
 run fuzz_bitmap bitmap "$here/dictionary_bitmap.txt"
-run fuzz_run run ""
+# A whole run reads both formats: its dictionary holds both.
+cat "$here/dictionary_disk.txt" "$here/dictionary_bitmap.txt" >"$work/dictionary_run.txt"
+run fuzz_run run "$work/dictionary_run.txt"
 rm -rf "$work"
