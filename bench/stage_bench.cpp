@@ -1,5 +1,6 @@
 // Micro-benchmarks of the stages whose cost grows with the picture: tile
-// decoding, map rendering, packing and writing rows, reading a shape bitmap.
+// decoding, map rendering, packing and writing rows, one map rendered and
+// written, reading a shape bitmap.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -103,6 +104,34 @@ void write_rows(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * header.file_size);
 }
 BENCHMARK(write_rows)->Arg(1)->Arg(4)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// One map as a run makes it: rendered into the raster, then written as a BMP
+// to a scratch file, so the writer reads a raster the renderer has just
+// written. Arguments: tile size, bit count.
+void render_and_write(benchmark::State& state) {
+  const int32_t bit_count = static_cast<int32_t>(state.range(1));
+  tile_sheet sheet = make_sheet(static_cast<int32_t>(state.range(0)), bit_count);
+  raster output = make_raster(&sheet);
+  std::vector<uint8_t> map = pattern_bytes(map_bytes, 3);
+  palette_entry palette[256] = {};
+  bitmap_header header{};
+  make_bitmap_header(&header, static_cast<uint32_t>(output.width), output.height,
+                     static_cast<uint16_t>(bit_count));
+  FILE* file = tmpfile();
+  for (auto _ : state) {
+    render_map(&output, &sheet, map.data());
+    rewind(file);
+    if (write_bitmap(file, &header, palette, output.pixels.get()) != 0)
+      state.SkipWithError("write");
+  }
+  fclose(file);
+  state.SetBytesProcessed(state.iterations() * header.file_size);
+}
+BENCHMARK(render_and_write)
+    ->Args({32, 4})
+    ->Args({32, 8})
+    ->Args({64, 32})
+    ->Unit(benchmark::kMillisecond);
 
 // Reads a 32-bit shape bitmap of 16 x 4 tiles. Argument: tile size.
 void read_shape(benchmark::State& state) {
