@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> seed = disk_seed(geometries[g], g);
     ok &= write_seed(disk_dir + "/disk" + std::to_string(g), seed);
     // A run seed without a shape bitmap: flags, an empty shape length, sectors;
-    // the run ends at the second map.
+    // the run ends at the first map's question.
     std::vector<uint8_t> run = {g, 0, 0};
     run.insert(run.end(), seed.begin() + 1, seed.end());
     ok &= write_seed(run_dir + "/plain" + std::to_string(g), run);
