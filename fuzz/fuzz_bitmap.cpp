@@ -77,8 +77,11 @@ void read_into_own_buffers(const uint8_t* data, size_t size) {
   if (file == nullptr) return;
   bitmap_header header{};
   if (read_bitmap_header(file, &header) >= 0 && header.height >= 0) {
-    const int64_t bytes = int64_t{header.width} * header.height * ((header.bit_count + 7) / 8);
-    if (bytes <= kLargestWorkedPicture) {
+    // Width and height below 2^32 and 2^31: their product fits 64 bits, and
+    // once it is bounded so is the product with the bytes per pixel.
+    const uint64_t pixel_count = uint64_t{header.width} * static_cast<uint64_t>(header.height);
+    const uint64_t bytes = pixel_count * ((header.bit_count + 7u) / 8u);
+    if (pixel_count <= kLargestWorkedPicture && bytes <= kLargestWorkedPicture) {
       std::unique_ptr<uint8_t[]> pixels(new uint8_t[bytes > 0 ? bytes : 1]);
       std::unique_ptr<palette_entry[]> palette(new palette_entry[256]);
       read_bitmap(file, &header, &palette, &pixels, 1);
