@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ constexpr int32_t kHeaderSize = 4096;
 constexpr size_t kDataSizes[3] = {0x134000, 0xB4000, 0xA0000};
 
 std::string scratch_dir;
+
+// The scratch directory lives in memory: a fuzzer that ends normally takes
+// it away.
+void remove_scratch() {
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch_dir, ignored);
+}
 
 bool write_whole_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
@@ -98,6 +106,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/dev/shm/o1fuzz-disk.XXXXXX";
   if (mkdtemp(pattern) == nullptr) std::abort();
   scratch_dir = pattern;
+  std::atexit(remove_scratch);
   return 0;
 }
 

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ constexpr const char* kMapFiles[4] = {
     "o1.3.Lands_of_the_Pale_Marshes.bmp",
     "o1.4.Lands_of_Embers_and_Thistle.bmp",
 };
+
+std::string scratch_dir;
+
+// The scratch directory lives in memory: a fuzzer that ends normally takes
+// it away.
+void remove_scratch() {
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch_dir, ignored);
+}
 
 bool write_whole_file(const char* path, const uint8_t* bytes, size_t size) {
   FILE* file = fopen(path, "wb");
@@ -77,6 +87,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // memory.
   char pattern[] = "/dev/shm/o1fuzz-run.XXXXXX";
   if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) std::abort();
+  scratch_dir = pattern;
+  std::atexit(remove_scratch);
   // The later maps go through the map writer as usual, but their bytes end
   // in /dev/null; the first map's name is made anew for every input.
   for (int m = 1; m < 4; ++m)
