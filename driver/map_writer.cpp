@@ -40,8 +40,9 @@ int write_map_bitmap(const char* file_name, const raster* picture, int overwrite
     printf("error: open '%s'\n", file_name);
     return -1;
   }
-  // The writer does not check its row writes, so the stream's own error flag
-  // and the final flush in fclose decide whether every byte reached the file.
+  // Bytes still buffered when the writer returns reach the file only at the
+  // flush in fclose: a map counts as written when that succeeds too and the
+  // stream reports no error.
   int written = write_bitmap(file, &header, picture->palette, picture->pixels.get()) >= 0;
   if (written && ferror(file)) written = 0;
   if (fclose(file) != 0) written = 0;
