@@ -4,18 +4,14 @@
 // Helpers of the bitmap tests: BMP bytes built by hand, streams over bytes,
 // streams that fail part way, and children with too little memory.
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "testing/test_support.h"  // run_in_child_with_memory_limit
 
 using bytes_t = std::vector<uint8_t>;
 
@@ -175,24 +171,5 @@ inline FILE* open_unseekable_stream(pipe_source* source) {
 #ifndef O1_UNDER_ADDRESS_SANITIZER
 #define O1_UNDER_ADDRESS_SANITIZER 0
 #endif
-
-// Runs body in a forked child whose address space is limited to
-// address_space_limit bytes, so that a large allocation fails. Returns the
-// child's exit status, or -1 when it did not exit normally.
-inline int run_in_child_with_memory_limit(rlim_t address_space_limit,
-                                          const std::function<int()>& body) {
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    struct rlimit limit = {address_space_limit, address_space_limit};
-    setrlimit(RLIMIT_AS, &limit);
-    int status = body();
-    fflush(stdout);
-    _exit(status);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
 
 #endif  // O1PC98MAP_BITMAP_BITMAP_TEST_SUPPORT_H_

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 
 namespace {
@@ -77,13 +78,13 @@ bool file_exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int()>& body) {
+int run_in_child_with_limit(int resource, rlim_t value, const std::function<int()>& body) {
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {file_size_limit, file_size_limit};
-    setrlimit(RLIMIT_FSIZE, &limit);
+    struct rlimit limit = {value, value};
+    setrlimit(resource, &limit);
     int status = body();
     fflush(stdout);
     _exit(status);
@@ -93,15 +94,49 @@ int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int
   return WEXITSTATUS(status);
 }
 
+int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int()>& body) {
+  return run_in_child_with_limit(RLIMIT_FSIZE, file_size_limit, body);
+}
+
+int run_in_child_with_memory_limit(rlim_t address_space_limit, const std::function<int()>& body) {
+  return run_in_child_with_limit(RLIMIT_AS, address_space_limit, body);
+}
+
 namespace {
 
-// In a forked child: puts the given descriptors in place of standard input,
-// output and error, enters cwd and executes argv; never returns.
-[[noreturn]] void exec_in_child(const std::vector<std::string>& argv, const std::string& cwd,
-                                int in, int out, int err) {
-  dup2(in, STDIN_FILENO);
-  dup2(out, STDOUT_FILENO);
-  dup2(err, STDERR_FILENO);
+// Descriptors a program gets as its standard input, output and error; -1
+// leaves it without that descriptor.
+struct child_streams {
+  int in;
+  int out;
+  int err;
+};
+
+// Forks a child that runs setup (when given), puts streams in place of
+// descriptors 0, 1 and 2, closes every other descriptor of streams and of
+// others (the test's ends of its pipes), enters cwd and executes argv.
+// Returns the child's process id, or -1 when the fork failed.
+pid_t start_program(const std::vector<std::string>& argv, const std::string& cwd,
+                    child_streams streams, std::initializer_list<int> others,
+                    const std::function<void()>& setup) {
+  fflush(stdout);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (setup) setup();
+  const int targets[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO};
+  const int sources[] = {streams.in, streams.out, streams.err};
+  for (int i = 0; i < 3; ++i) {
+    if (sources[i] >= 0) {
+      dup2(sources[i], targets[i]);
+    } else {
+      close(targets[i]);
+    }
+  }
+  // Nothing else of the test reaches the program.
+  for (int fd : sources)
+    if (fd > STDERR_FILENO) close(fd);
+  for (int fd : others)
+    if (fd > STDERR_FILENO) close(fd);
   if (chdir(cwd.c_str()) != 0) _exit(127);
   std::vector<char*> args;
   for (const std::string& arg : argv)
@@ -111,38 +146,67 @@ namespace {
   _exit(127);
 }
 
+// Appends the program's standard output to result, then reads its standard
+// error (small in every test), both to their ends; closes both descriptors
+// and waits for the program to exit.
+void collect_output(pid_t pid, int out, int err, process_result& result) {
+  result.output += read_fd(out);
+  result.errors = read_fd(err);
+  close(out);
+  close(err);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    result.exit_status = WEXITSTATUS(status);
+}
+
+// A file in a scratch directory holding a program's standard input; both
+// are removed with the object.
+struct input_file {
+  explicit input_file(const std::string& text) : dir(make_temp_dir()), path(dir + "/stdin") {
+    write_file_bytes(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  }
+  ~input_file() { remove_tree(dir); }
+  input_file(const input_file&) = delete;
+  input_file& operator=(const input_file&) = delete;
+
+  int open_for_reading() const { return open(path.c_str(), O_RDONLY); }
+
+  std::string dir;
+  std::string path;
+};
+
+// run_program with setup run in the child before the program starts.
+process_result run_with_input_file(const std::vector<std::string>& argv, const std::string& cwd,
+                                   const std::string& stdin_text,
+                                   const std::function<void()>& setup) {
+  process_result result{-1, {}, {}};
+  const input_file input(stdin_text);
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  const int in = input.open_for_reading();
+  const pid_t pid =
+      start_program(argv, cwd, {in, out_pipe[1], err_pipe[1]}, {out_pipe[0], err_pipe[0]}, setup);
+  if (in >= 0) close(in);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  collect_output(pid, out_pipe[0], err_pipe[0], result);
+  return result;
+}
+
 }  // namespace
 
 process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                           const std::string& stdin_text) {
+  return run_with_input_file(argv, cwd, stdin_text, nullptr);
+}
+
+process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
                            const std::string& stdin_text, rlim_t file_size_limit) {
-  process_result result{-1, {}, {}};
-  std::string input_path = make_temp_dir();
-  std::string input_file = input_path + "/stdin";
-  write_file_bytes(input_file, std::span(reinterpret_cast<const uint8_t*>(stdin_text.data()),
-                                         stdin_text.size()));
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+  return run_with_input_file(argv, cwd, stdin_text, [file_size_limit] {
     signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
     struct rlimit limit = {file_size_limit, file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
-    exec_in_child(argv, cwd, open(input_file.c_str(), O_RDONLY), out_pipe[1], err_pipe[1]);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  result.output = read_fd(out_pipe[0]);
-  result.errors = read_fd(err_pipe[0]);
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    result.exit_status = WEXITSTATUS(status);
-  remove_tree(input_path);
-  return result;
+  });
 }
 
 process_result run_program_limited_at_prompt(const std::vector<std::string>& argv,
@@ -151,15 +215,9 @@ process_result run_program_limited_at_prompt(const std::vector<std::string>& arg
   process_result result{-1, {}, {}};
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    signal(SIGXFSZ, SIG_IGN);
-    exec_in_child(argv, cwd, in_pipe[0], out_pipe[1], err_pipe[1]);
-  }
+  const pid_t pid =
+      start_program(argv, cwd, {in_pipe[0], out_pipe[1], err_pipe[1]},
+                    {in_pipe[1], out_pipe[0], err_pipe[0]}, [] { signal(SIGXFSZ, SIG_IGN); });
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
@@ -178,53 +236,7 @@ process_result run_program_limited_at_prompt(const std::vector<std::string>& arg
     signal(SIGPIPE, previous);
   }
   close(in_pipe[1]);
-  result.output += read_fd(out_pipe[0]);
-  result.errors = read_fd(err_pipe[0]);
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    result.exit_status = WEXITSTATUS(status);
-  return result;
-}
-
-process_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
-                           const std::string& stdin_text) {
-  process_result result{-1, {}, {}};
-  std::string input_path = make_temp_dir();
-  std::string input_file = input_path + "/stdin";
-  write_file_bytes(input_file, std::span(reinterpret_cast<const uint8_t*>(stdin_text.data()),
-                                         stdin_text.size()));
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open(input_file.c_str(), O_RDONLY);
-    dup2(in, STDIN_FILENO);
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-      args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  // Standard error is small in every test; read standard output first.
-  result.output = read_fd(out_pipe[0]);
-  result.errors = read_fd(err_pipe[0]);
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    result.exit_status = WEXITSTATUS(status);
-  remove_tree(input_path);
+  collect_output(pid, out_pipe[0], err_pipe[0], result);
   return result;
 }
 
@@ -285,10 +297,7 @@ process_result run_program_with_streams(const std::vector<std::string>& argv,
                                         const stream_setup& streams) {
   process_result result{-1, {}, {}};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  std::string input_path = make_temp_dir();
-  std::string input_file = input_path + "/stdin";
-  write_file_bytes(input_file, std::span(reinterpret_cast<const uint8_t*>(stdin_text.data()),
-                                         stdin_text.size()));
+  const input_file input(stdin_text);
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
   const output_sink sink = streams.output;
@@ -296,38 +305,17 @@ process_result run_program_with_streams(const std::vector<std::string>& argv,
     close(out_pipe[0]);  // before the fork: no process holds the read end
     out_pipe[0] = -1;
   }
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    const int in = streams.stdin_closed ? -1 : open(input_file.c_str(), O_RDONLY);
-    int out = -1;
-    if (sink == output_sink::full_device) {
-      out = open("/dev/full", O_WRONLY);
-    } else if (sink != output_sink::closed) {
-      out = out_pipe[1];
-    }
-    dup2(err_pipe[1], STDERR_FILENO);
-    if (in >= 0) {
-      dup2(in, STDIN_FILENO);
-    } else {
-      close(STDIN_FILENO);
-    }
-    if (out >= 0) {
-      dup2(out, STDOUT_FILENO);
-    } else {
-      close(STDOUT_FILENO);
-    }
-    // Nothing else of the test reaches the program.
-    for (int fd : {in, out, out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-      if (fd > STDERR_FILENO) close(fd);
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-      args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+  const int in = streams.stdin_closed ? -1 : input.open_for_reading();
+  int out = -1;
+  if (sink == output_sink::full_device) {
+    out = open("/dev/full", O_WRONLY);
+  } else if (sink != output_sink::closed) {
+    out = out_pipe[1];
   }
+  const pid_t pid = start_program(argv, cwd, {in, out, err_pipe[1]},
+                                  {out_pipe[0], out_pipe[1], err_pipe[0]}, nullptr);
+  if (in >= 0) close(in);
+  if (sink == output_sink::full_device && out >= 0) close(out);
   close(out_pipe[1]);
   close(err_pipe[1]);
   std::vector<int> fds = {err_pipe[0]};
@@ -341,6 +329,5 @@ process_result run_program_with_streams(const std::vector<std::string>& argv,
   if (sink == output_sink::unread_pipe) result.output = read_fd(out_pipe[0]);
   if (out_pipe[0] >= 0) close(out_pipe[0]);
   close(err_pipe[0]);
-  remove_tree(input_path);
   return result;
 }

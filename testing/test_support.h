@@ -26,10 +26,18 @@ std::vector<uint8_t> read_file_bytes(const std::string& path);
 bool write_file_bytes(const std::string& path, std::span<const uint8_t> bytes);
 bool file_exists(const std::string& path);
 
-// Runs body in a forked child whose file-size limit is file_size_limit bytes
-// (SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk).
-// Returns the child's exit status, or -1 when it did not exit normally.
+// Runs body in a forked child whose limit on resource (an RLIMIT_ value) is
+// value, SIGXFSZ ignored so that a write past a file-size limit fails with
+// EFBIG as on a full disk. Returns the child's exit status, or -1 when it
+// did not exit normally.
+int run_in_child_with_limit(int resource, rlim_t value, const std::function<int()>& body);
+
+// run_in_child_with_limit with a file-size limit of file_size_limit bytes.
 int run_in_child_with_file_limit(rlim_t file_size_limit, const std::function<int()>& body);
+
+// run_in_child_with_limit with the address space limited to
+// address_space_limit bytes, so that a large allocation fails.
+int run_in_child_with_memory_limit(rlim_t address_space_limit, const std::function<int()>& body);
 
 // Result of running a program.
 struct process_result {
