@@ -27,6 +27,7 @@
 #include "driver/run.h"
 #include "testing/disk_builder.h"
 #include "testing/test_support.h"
+#include "testing/tool_expectations.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -116,45 +117,12 @@ namespace {
 
 const std::string tool = O1PC98MAP_PATH;
 
-constexpr const char* map_files[4] = {
-    "o1.1.Lands_of_Lord_Halvric.bmp",
-    "o1.2.Lands_of_the_Copper_Hills.bmp",
-    "o1.3.Lands_of_the_Pale_Marshes.bmp",
-    "o1.4.Lands_of_Embers_and_Thistle.bmp",
-};
-
-const std::string titles[4] = {
-    "[Lands of Lord Halvric]\n",
-    "[Lands of the Copper Hills]\n",
-    "[Lands of the Pale Marshes]\n",
-    "[Lands of Embers and Thistle]\n",
-};
-
-const std::string all_titles = titles[0] + titles[1] + titles[2] + titles[3];
-
 const std::string image_name = "image.fdi";
 const std::string shape_name = "shape.bmp";
 const std::vector<uint8_t> old_bytes = {'o', 'l', 'd'};
 
-// Joins texts (appending, rather than chains of operator+ on temporaries,
-// which g++ 12 warns about wrongly).
-std::string text_of(std::initializer_list<std::string_view> parts) {
-  std::string text;
-  for (std::string_view part : parts)
-    text.append(part);
-  return text;
-}
-
 std::string quoted_line(std::string_view before, std::string_view name) {
   return text_of({before, "'", name, "'\n"});
-}
-
-std::string already_exists(std::string_view file_name) {
-  return text_of({"'", file_name, "' already exists\noverwrite ? (Y or N): "});
-}
-
-std::string write_failed(std::string_view file_name) {
-  return quoted_line("error: write bitmap file ", file_name);
 }
 
 // The lines of the stage that reads the tiles from the image, and of the
@@ -169,24 +137,8 @@ std::string image_refused(std::string_view inner) {
   return text_of({inner, quoted_line("error: read disk image ", image_name)});
 }
 
-std::vector<uint8_t> pseudo_random_bytes(size_t count, uint32_t seed) {
-  std::vector<uint8_t> bytes(count);
-  uint32_t state = seed;
-  for (uint8_t& byte : bytes) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    byte = static_cast<uint8_t>(state >> 24);
-  }
-  return bytes;
-}
-
 std::vector<uint8_t> game_image(bool with_map = true) {
-  disk_builder disk;
-  format_disk(&disk, disk_geometry::sectors_1232);
-  add_root_file(&disk, "EGCTILES.BIN", pseudo_random_bytes(30720, 0x2468ace));
-  if (with_map) add_root_file(&disk, "MAP.BIN", pseudo_random_bytes(13104, 0x13579bd));
-  return disk_bytes(&disk);
+  return pseudo_random_game_disk(disk_geometry::sectors_1232, 0x2468ace, 0x13579bd, with_map);
 }
 
 // A 64 x 8-pixel 8-bit shape bitmap (16 x 4 tiles of 4 x 2), written by the

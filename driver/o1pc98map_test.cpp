@@ -17,26 +17,11 @@
 
 #include "testing/disk_builder.h"
 #include "testing/test_support.h"
+#include "testing/tool_expectations.h"
 
 namespace {
 
 const std::string tool = O1PC98MAP_PATH;
-
-constexpr const char* map_files[4] = {
-    "o1.1.Lands_of_Lord_Halvric.bmp",
-    "o1.2.Lands_of_the_Copper_Hills.bmp",
-    "o1.3.Lands_of_the_Pale_Marshes.bmp",
-    "o1.4.Lands_of_Embers_and_Thistle.bmp",
-};
-
-const std::string titles[4] = {
-    "[Lands of Lord Halvric]\n",
-    "[Lands of the Copper Hills]\n",
-    "[Lands of the Pale Marshes]\n",
-    "[Lands of Embers and Thistle]\n",
-};
-
-const std::string all_titles = titles[0] + titles[1] + titles[2] + titles[3];
 
 constexpr int32_t disk_map_file_size = 3354742;
 
@@ -52,41 +37,12 @@ std::string usage_text() {
          std::string(15, ' ') + "print usage\n\n";
 }
 
-// Joins texts into one line of output (appending, rather than chains of
-// operator+ on temporaries, which g++ 12 warns about wrongly).
-std::string text_of(std::initializer_list<std::string_view> parts) {
-  std::string text;
-  for (std::string_view part : parts)
-    text.append(part);
-  return text;
-}
-
-std::string already_exists(std::string_view file_name) {
-  return text_of({"'", file_name, "' already exists\noverwrite ? (Y or N): "});
-}
-
-std::string write_failed(std::string_view file_name) {
-  return text_of({"error: write bitmap file '", file_name, "'\n"});
-}
-
 std::string image_missing(std::string_view path) {
   return text_of({"open error '", path, "'\nerror: read disk image '", path, "'\n"});
 }
 
 // ---------------------------------------------------------------------------
 // Input bytes.
-
-std::vector<uint8_t> pseudo_random_bytes(size_t count, uint32_t seed) {
-  std::vector<uint8_t> bytes(count);
-  uint32_t state = seed;
-  for (uint8_t& byte : bytes) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    byte = static_cast<uint8_t>(state >> 24);
-  }
-  return bytes;
-}
 
 std::span<const uint8_t> as_bytes(const std::string& text) {
   return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -104,11 +60,7 @@ const std::vector<uint8_t>& game_map() {
 
 std::vector<uint8_t> make_disk(disk_geometry geometry, const std::vector<uint8_t>* tiles,
                                const std::vector<uint8_t>& map) {
-  disk_builder disk;
-  format_disk(&disk, geometry);
-  if (tiles != nullptr) add_root_file(&disk, "EGCTILES.BIN", *tiles);
-  add_root_file(&disk, "MAP.BIN", map);
-  return disk_bytes(&disk);
+  return game_disk(geometry, tiles, &map);
 }
 
 // ---------------------------------------------------------------------------

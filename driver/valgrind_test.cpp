@@ -13,33 +13,14 @@
 #include "bitmap/bitmap.h"
 #include "testing/disk_builder.h"
 #include "testing/test_support.h"
+#include "testing/tool_expectations.h"
 
 namespace {
 
 const std::string tool = O1PC98MAP_PATH;
 
-const std::string all_titles =
-    "[Lands of Lord Halvric]\n[Lands of the Copper Hills]\n[Lands of the Pale Marshes]\n"
-    "[Lands of Embers and Thistle]\n";
-
-std::vector<uint8_t> pseudo_random_bytes(size_t count, uint32_t seed) {
-  std::vector<uint8_t> bytes(count);
-  uint32_t state = seed;
-  for (uint8_t& byte : bytes) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    byte = static_cast<uint8_t>(state >> 24);
-  }
-  return bytes;
-}
-
 std::vector<uint8_t> game_image(bool with_map) {
-  disk_builder disk;
-  format_disk(&disk, disk_geometry::sectors_1440);
-  add_root_file(&disk, "EGCTILES.BIN", pseudo_random_bytes(30720, 0xfeed));
-  if (with_map) add_root_file(&disk, "MAP.BIN", pseudo_random_bytes(13104, 0xbeef));
-  return disk_bytes(&disk);
+  return pseudo_random_game_disk(disk_geometry::sectors_1440, 0xfeed, 0xbeef, with_map);
 }
 
 // A shape bitmap of 16 x 4 tiles written by the module's own BMP writer.
