@@ -109,6 +109,16 @@ inline bytes_t stream_bytes(FILE* file) {
   return bytes;
 }
 
+// The whole BMP file write_bitmap makes of header, palette and pixels.
+inline bytes_t written_bitmap(const bitmap_header& header, const palette_entry* palette,
+                              const uint8_t* pixels) {
+  FILE* file = tmpfile();
+  write_bitmap(file, &header, palette, pixels);
+  bytes_t bytes = stream_bytes(file);
+  fclose(file);
+  return bytes;
+}
+
 // A write-only stream that takes capacity bytes and then fails as a full disk
 // does; what it took is kept in received.
 struct failing_sink {

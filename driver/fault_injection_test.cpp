@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "bitmap/bitmap_test_support.h"
 #include "driver/run.h"
 #include "testing/disk_builder.h"
 #include "testing/test_support.h"
@@ -151,13 +152,7 @@ std::vector<uint8_t> shape_file() {
   std::vector<palette_entry> palette(256);
   for (size_t i = 0; i < palette.size(); ++i)
     palette[i] = {colours[4 * i], colours[4 * i + 1], colours[4 * i + 2], colours[4 * i + 3]};
-  FILE* file = tmpfile();
-  write_bitmap(file, &header, palette.data(), pixels.data());
-  std::vector<uint8_t> bytes(static_cast<size_t>(ftell(file)));
-  rewind(file);
-  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
-  fclose(file);
-  return bytes;
+  return written_bitmap(header, palette.data(), pixels.data());
 }
 
 std::vector<std::string> command(const std::vector<std::string>& arguments) {

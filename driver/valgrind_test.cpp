@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "bitmap/bitmap_test_support.h"
 #include "testing/disk_builder.h"
 #include "testing/test_support.h"
 #include "testing/tool_expectations.h"
@@ -32,13 +33,7 @@ std::vector<uint8_t> shape_file(uint32_t width, int32_t height, uint16_t bit_cou
   std::vector<palette_entry> palette(256);
   for (size_t i = 0; i < palette.size(); ++i)
     palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(3 * i), 0x40, 0};
-  FILE* file = tmpfile();
-  write_bitmap(file, &header, palette.data(), pixels.data());
-  std::vector<uint8_t> bytes(static_cast<size_t>(ftell(file)));
-  rewind(file);
-  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
-  fclose(file);
-  return bytes;
+  return written_bitmap(header, palette.data(), pixels.data());
 }
 
 struct memcheck_case {
