@@ -27,6 +27,7 @@
 #include "bitmap/bitmap_test_support.h"
 #include "driver/run.h"
 #include "testing/disk_builder.h"
+#include "testing/scratch_directory_test.h"
 #include "testing/test_support.h"
 #include "testing/tool_expectations.h"
 
@@ -199,17 +200,8 @@ bool is_prefix(const std::vector<uint8_t>& part, const std::vector<uint8_t>& who
   return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public scratch_directory_test {
  protected:
-  void SetUp() override { directory = make_temp_dir(); }
-  void TearDown() override { remove_tree(directory); }
-
-  std::string path(const std::string& name) const { return directory + "/" + name; }
-
-  void put_file(const std::string& name, std::span<const uint8_t> bytes) const {
-    ASSERT_TRUE(write_file_bytes(path(name), bytes));
-  }
-
   // The four files a clean run on the same inputs writes.
   static const std::vector<std::vector<uint8_t>>& reference_maps() {
     static const std::vector<std::vector<uint8_t>> maps = [] {
@@ -225,8 +217,6 @@ class FaultTest : public ::testing::Test {
     }();
     return maps;
   }
-
-  std::string directory;
 };
 
 // ---------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testing/disk_builder.h"
+#include "testing/scratch_directory_test.h"
 #include "testing/test_support.h"
 #include "testing/tool_expectations.h"
 
@@ -243,17 +244,8 @@ std::vector<std::string> command(const std::vector<std::string>& arguments) {
   return argv;
 }
 
-class ToolTest : public ::testing::Test {
+class ToolTest : public scratch_directory_test {
  protected:
-  void SetUp() override { directory = make_temp_dir(); }
-  void TearDown() override { remove_tree(directory); }
-
-  std::string path(const std::string& name) const { return directory + "/" + name; }
-
-  void put_file(const std::string& name, std::span<const uint8_t> bytes) const {
-    ASSERT_TRUE(write_file_bytes(path(name), bytes));
-  }
-
   process_result run(const std::vector<std::string>& arguments,
                      const std::string& input = "") const {
     process_result result = run_program(command(arguments), directory, input);
@@ -272,8 +264,6 @@ class ToolTest : public ::testing::Test {
       }
     }
   }
-
-  std::string directory;
 };
 
 // ---------------------------------------------------------------------------
