@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "testing/disk_builder.h"
+#include "testing/scratch_directory_test.h"
 #include "testing/test_support.h"
 
 namespace {
@@ -146,19 +147,14 @@ std::string write_image(const std::string& dir, disk_geometry geometry,
   return path;
 }
 
-class ReadDiskShapes : public ::testing::Test {
- protected:
-  void SetUp() override { dir_ = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir_); }
-  std::string dir_;
-};
+class ReadDiskShapes : public scratch_directory_test {};
 
 TEST_F(ReadDiskShapes, DecodesTheTileFileOnEveryGeometry) {
   const std::vector<uint8_t> data = scrambled_tile_data(11);
   for (disk_geometry geometry :
        {disk_geometry::sectors_1232, disk_geometry::sectors_1440, disk_geometry::sectors_1280}) {
     SCOPED_TRACE(static_cast<int>(geometry));
-    const std::string image = write_image(dir_, geometry, {{"EGCTILES.BIN", data}});
+    const std::string image = write_image(directory, geometry, {{"EGCTILES.BIN", data}});
     tile_sheet sheet{};
     sheet.columns = 7;  // left as the caller gave them
     sheet.rows = 9;
@@ -182,7 +178,7 @@ TEST_F(ReadDiskShapes, DecodesTheTileFileOnEveryGeometry) {
 TEST_F(ReadDiskShapes, FindsTheFileWhateverTheCaseOfItsDirectoryName) {
   const std::vector<uint8_t> data = scrambled_tile_data(3);
   const std::string image =
-      write_image(dir_, disk_geometry::sectors_1232, {{"EgcTiles.bin", data}});
+      write_image(directory, disk_geometry::sectors_1232, {{"EgcTiles.bin", data}});
   tile_sheet sheet{};
   begin_stdout_capture();
   const int result = read_disk_shapes(image.c_str(), 4096, &sheet, nullptr);
@@ -202,7 +198,7 @@ TEST_F(ReadDiskShapes, ShortFileDecodesItsMissingTailAsZero) {
   // One whole tile of index 15, then the file ends.
   const std::vector<uint8_t> data(512, 0xFF);
   const std::string image =
-      write_image(dir_, disk_geometry::sectors_1232, {{"EGCTILES.BIN", data}});
+      write_image(directory, disk_geometry::sectors_1232, {{"EGCTILES.BIN", data}});
   tile_sheet sheet{};
   dirty_stack();
   begin_stdout_capture();
@@ -219,7 +215,7 @@ TEST_F(ReadDiskShapes, MaskSheetHoldsThePlaneZeroBit) {
   data[0] = 0x80;
   data[128] = 0xC0;
   const std::string image =
-      write_image(dir_, disk_geometry::sectors_1232, {{"EGCTILES.BIN", data}});
+      write_image(directory, disk_geometry::sectors_1232, {{"EGCTILES.BIN", data}});
   tile_sheet sheet{};
   tile_sheet mask{};
   begin_stdout_capture();
@@ -240,7 +236,7 @@ TEST_F(ReadDiskShapes, MaskSheetHoldsThePlaneZeroBit) {
   // Over arbitrary tiles the mask is 1 exactly where the index is 8 or more.
   const std::vector<uint8_t> scrambled = scrambled_tile_data(5);
   const std::string image2 =
-      write_image(dir_, disk_geometry::sectors_1440, {{"EGCTILES.BIN", scrambled}});
+      write_image(directory, disk_geometry::sectors_1440, {{"EGCTILES.BIN", scrambled}});
   tile_sheet sheet2{};
   tile_sheet mask2{};
   ASSERT_EQ(read_disk_shapes(image2.c_str(), 4096, &sheet2, &mask2), 0);
@@ -251,7 +247,7 @@ TEST_F(ReadDiskShapes, MaskSheetHoldsThePlaneZeroBit) {
 }
 
 TEST_F(ReadDiskShapes, EveryFailureLeavesTheBuffersAndPrintsItsChain) {
-  const std::string path = dir_ + "/disk.fdi";
+  const std::string path = directory + "/disk.fdi";
   struct failure_case {
     const char* name;
     std::vector<uint8_t> image;  // empty: no image file at all

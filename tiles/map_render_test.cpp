@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "testing/disk_builder.h"
+#include "testing/scratch_directory_test.h"
 #include "testing/test_support.h"
 #include "tiles/egc_tiles.h"
 
@@ -200,14 +201,12 @@ std::string write_image(const std::string& path, disk_geometry geometry, const s
   return path;
 }
 
-class ReadMapData : public ::testing::Test {
+class ReadMapData : public scratch_directory_test {
  protected:
   void SetUp() override {
-    dir_ = make_temp_dir();
-    path_ = dir_ + "/disk.fdi";
+    scratch_directory_test::SetUp();
+    path_ = path("disk.fdi");
   }
-  void TearDown() override { remove_tree(dir_); }
-  std::string dir_;
   std::string path_;
 };
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "testing/scratch_directory_test.h"
 #include "testing/test_support.h"
 
 namespace {
@@ -59,19 +60,17 @@ std::vector<palette_entry> picture_palette(uint16_t bit_count) {
   return palette;
 }
 
-class ShapeBitmapTest : public ::testing::Test {
+class ShapeBitmapTest : public scratch_directory_test {
  protected:
   void SetUp() override {
-    dir_ = make_temp_dir();
-    path_ = dir_ + "/tiles.bmp";
+    scratch_directory_test::SetUp();
+    path_ = path("tiles.bmp");
   }
-  void TearDown() override { remove_tree(dir_); }
   std::string with_path(std::string text) const {
     for (size_t at; (at = text.find("%s")) != std::string::npos;)
       text.replace(at, 2, path_);
     return text;
   }
-  std::string dir_;
   std::string path_;
 };
 
